@@ -4,6 +4,9 @@
 # The DLL has no C runtime start-up: DllMain is its entry point and the C
 # library is used only for what the compiler may call on its own. Its imports
 # are therefore system DLLs only.
+# The DLL and the programs that load it sit side by side.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
 add_library(roundcorner SHARED ${PLUGIN_SOURCES} plugin/dll_main.cpp plugin/exports.def)
 set_target_properties(roundcorner PROPERTIES PREFIX "" OUTPUT_NAME roundcorner)
 target_compile_options(roundcorner PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)

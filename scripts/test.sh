@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The whole test suite: native unit tests, the x86-64 DLL under wine64, and
+# the shipped 32-bit DLL by inspection. Installs what is missing first.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+scripts/install-deps.sh
+scripts/build.sh native win32 win64
+
+echo "== native unit tests"
+ctest --preset native
+echo "== x86-64 DLL under wine64"
+scripts/wine-tests.sh
+echo "== 32-bit DLL"
+/usr/bin/python3 -m unittest discover -s tests/win32 -t . -p '*_test.py'

@@ -1,0 +1,43 @@
+"""The shipped 32-bit DLL, checked by reading the file."""
+import re
+import subprocess
+import unittest
+
+from tests.win32 import pe
+from tests.win32.paths import DLL32
+
+EXPECTED_EXPORTS = {1: "FilterGetTitle", 2: "FilterProc"}
+# Only DLLs that every Windows has: no C++ runtime, no MinGW runtime.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "comctl32.dll", "msvcrt.dll"}
+# x87 arithmetic, loads and stores; SSE2 keeps the filter's doubles IEEE double.
+X87 = re.compile(r"\sf(ld|st|add|sub|mul|div|sqrt|ild|ist|isttp|com|ucom|chs|abs|xch|rndint|prem|scale)\w*\s")
+
+
+class InspectionTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dll = pe.load(DLL32)
+
+    def test_is_a_32_bit_intel_dll(self):
+        self.assertEqual(self.dll.magic, pe.PE32_MAGIC)
+        self.assertEqual(self.dll.machine, pe.IMAGE_FILE_MACHINE_I386)
+        self.assertTrue(self.dll.characteristics & pe.IMAGE_FILE_DLL)
+
+    def test_exports_exactly_the_filter_functions_at_their_ordinals(self):
+        exports = {ordinal: name for ordinal, (name, _) in self.dll.exports().items()}
+        self.assertEqual(exports, EXPECTED_EXPORTS)
+
+    def test_imports_only_system_dlls(self):
+        dlls = {i.dll.lower() for i in self.dll.imports()}
+        self.assertLessEqual(dlls, SYSTEM_DLLS)
+
+    def test_no_x87_instructions(self):
+        listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", DLL32],
+                                 capture_output=True, text=True, check=True).stdout
+        found = [line.strip() for line in listing.splitlines() if X87.search(line + " ")]
+        self.assertEqual(found, [])
+        self.assertIn("sqrtsd", listing)
+
+
+if __name__ == "__main__":
+    unittest.main()

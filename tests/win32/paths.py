@@ -1,0 +1,6 @@
+"""Where the builds put the DLLs."""
+import os
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DLL32 = os.path.join(ROOT, "build", "win32", "bin", "roundcorner.dll")
+DLL64 = os.path.join(ROOT, "build", "win64", "bin", "roundcorner.dll")

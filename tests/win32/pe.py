@@ -1,0 +1,157 @@
+"""A small reader of PE files: headers, sections, exports and imports.
+
+Enough to inspect the plug-in DLL and to map it for execution; it trusts the
+file only as far as the checks below go.
+"""
+import struct
+from dataclasses import dataclass, field
+
+IMAGE_FILE_MACHINE_I386 = 0x14C
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+IMAGE_FILE_DLL = 0x2000
+PE32_MAGIC = 0x10B
+
+
+@dataclass
+class Section:
+    name: str
+    virtual_address: int
+    virtual_size: int
+    raw_offset: int
+    raw_size: int
+    characteristics: int
+
+
+@dataclass
+class Import:
+    dll: str
+    name: str | None  # None when imported by ordinal
+    ordinal: int | None
+    iat_rva: int  # where the loader puts the function's address
+
+
+@dataclass
+class PeFile:
+    data: bytes
+    machine: int
+    characteristics: int
+    magic: int
+    image_base: int
+    entry_rva: int
+    size_of_image: int
+    size_of_headers: int
+    directories: list
+    sections: list = field(default_factory=list)
+
+    def section_of(self, rva):
+        for s in self.sections:
+            if s.virtual_address <= rva < s.virtual_address + max(s.virtual_size, s.raw_size):
+                return s
+        return None
+
+    def read(self, rva, size):
+        if rva < self.size_of_headers:
+            return self.data[rva:rva + size]
+        s = self.section_of(rva)
+        if s is None:
+            raise ValueError(f"RVA {rva:#x} lies in no section")
+        offset = rva - s.virtual_address
+        chunk = self.data[s.raw_offset + offset:s.raw_offset + min(s.raw_size, offset + size)]
+        return chunk + b"\0" * (size - len(chunk))
+
+    def u16(self, rva):
+        return struct.unpack("<H", self.read(rva, 2))[0]
+
+    def u32(self, rva):
+        return struct.unpack("<I", self.read(rva, 4))[0]
+
+    def cstring(self, rva):
+        out = bytearray()
+        while True:
+            b = self.read(rva + len(out), 1)
+            if b == b"\0":
+                return out.decode("ascii")
+            out += b
+
+    def directory(self, index):
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def exports(self):
+        """{ordinal: (name or None, rva)}"""
+        rva, size = self.directory(0)
+        if rva == 0:
+            return {}
+        base = self.u32(rva + 16)
+        count = self.u32(rva + 20)
+        names = self.u32(rva + 24)
+        functions = self.u32(rva + 28)
+        name_table = self.u32(rva + 32)
+        ordinal_table = self.u32(rva + 36)
+        named = {}
+        for i in range(names):
+            named[self.u16(ordinal_table + 2 * i)] = self.cstring(self.u32(name_table + 4 * i))
+        result = {}
+        for i in range(count):
+            target = self.u32(functions + 4 * i)
+            if target:
+                result[base + i] = (named.get(i), target)
+        return result
+
+    def imports(self):
+        rva, _ = self.directory(1)
+        result = []
+        if rva == 0:
+            return result
+        entry_size = 4 if self.magic == PE32_MAGIC else 8
+        ordinal_flag = 1 << (8 * entry_size - 1)
+        while True:
+            lookup, _, _, name_rva, iat = struct.unpack("<IIIII", self.read(rva, 20))
+            if name_rva == 0:
+                return result
+            dll = self.cstring(name_rva)
+            thunk = lookup or iat
+            i = 0
+            while True:
+                raw = self.read(thunk + entry_size * i, entry_size)
+                value = int.from_bytes(raw, "little")
+                if value == 0:
+                    break
+                if value & ordinal_flag:
+                    result.append(Import(dll, None, value & 0xFFFF, iat + entry_size * i))
+                else:
+                    result.append(Import(dll, self.cstring(value + 2), None, iat + entry_size * i))
+                i += 1
+            rva += 20
+
+
+def parse(data):
+    if data[:2] != b"MZ":
+        raise ValueError("no MZ header")
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    machine, nsections, _, _, _, optional_size, characteristics = struct.unpack_from("<HHIIIHH", data, pe + 4)
+    opt = pe + 24
+    magic = struct.unpack_from("<H", data, opt)[0]
+    entry_rva = struct.unpack_from("<I", data, opt + 16)[0]
+    if magic == PE32_MAGIC:
+        image_base = struct.unpack_from("<I", data, opt + 28)[0]
+        dir_offset = opt + 96
+    else:
+        image_base = struct.unpack_from("<Q", data, opt + 24)[0]
+        dir_offset = opt + 112
+    size_of_image, size_of_headers = struct.unpack_from("<II", data, opt + 56)
+    ndirs = struct.unpack_from("<I", data, dir_offset - 4)[0]
+    directories = [struct.unpack_from("<II", data, dir_offset + 8 * i) for i in range(min(ndirs, 16))]
+    result = PeFile(data, machine, characteristics, magic, image_base, entry_rva, size_of_image, size_of_headers,
+                    directories)
+    sect = opt + optional_size
+    for i in range(nsections):
+        name, vsize, vaddr, rsize, roff, _, _, _, _, chars = struct.unpack_from("<8sIIIIIIHHI", data, sect + 40 * i)
+        result.sections.append(Section(name.rstrip(b"\0").decode("ascii", "replace"), vaddr, vsize, roff, rsize, chars))
+    return result
+
+
+def load(path):
+    with open(path, "rb") as f:
+        return parse(f.read())

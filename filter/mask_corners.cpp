@@ -2,7 +2,9 @@
 
 #include "filter/filter.h"
 
-int LastInsideStep(int radius) { return radius - 2; }
+// A radius below 2 has no step inside the area; the test also keeps R - 2
+// from overflowing for a radius near INT_MIN, which a settings file can hold.
+int LastInsideStep(int radius) { return radius < 2 ? -1 : radius - 2; }
 
 // The ellipse has a horizontal semi-axis of R and a vertical one of R - 1; u
 // is its half-width at vertical distance step from the centre. Every value is

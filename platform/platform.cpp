@@ -15,6 +15,7 @@ const uint32_t kBlockMagic = 0x6B636F6Cu;
 struct BlockHeader {
     uint32_t magic;
     int lockCount;
+    SIZE_T bytes;  // what the caller asked for, header not included
     alignas(16) unsigned char data[1];
 };
 
@@ -25,6 +26,7 @@ int openFiles;
 HWND focusWindow;
 std::vector<RecordedMessageBox> messageBoxes;
 std::vector<RecordedMessage> messages;
+std::vector<BlockHeader *> liveHeaders;  // in the order obtained
 
 BlockHeader *HeaderOf(HGLOBAL block) { return reinterpret_cast<BlockHeader *>(block); }
 
@@ -36,6 +38,8 @@ HGLOBAL GlobalAlloc(UINT, SIZE_T bytes) {
     BlockHeader *header = static_cast<BlockHeader *>(calloc(1, sizeof(BlockHeader) + bytes));
     if (header == nullptr) return nullptr;
     header->magic = kBlockMagic;
+    header->bytes = bytes;
+    liveHeaders.push_back(header);
     liveBlocks++;
     obtainedBlocks++;
     return reinterpret_cast<HGLOBAL>(header);
@@ -61,6 +65,8 @@ HGLOBAL GlobalHandle(LPCVOID pointer) {
 HGLOBAL GlobalFree(HGLOBAL block) {
     if (block == nullptr || HeaderOf(block)->magic != kBlockMagic) return block;
     HeaderOf(block)->magic = 0;
+    for (size_t i = 0; i < liveHeaders.size(); i++)
+        if (liveHeaders[i] == HeaderOf(block)) liveHeaders.erase(liveHeaders.begin() + static_cast<long>(i));
     free(block);
     liveBlocks--;
     return nullptr;
@@ -131,6 +137,18 @@ int LiveBlockCount(void) { return liveBlocks; }
 int BlocksObtainedCount(void) { return obtainedBlocks; }
 void FailAllocation(int nth) { allocationsUntilFailure = nth; }
 int OpenFileCount(void) { return openFiles; }
+
+// Compared as addresses: the range may belong to no block at all.
+bool IsInsideLockedBlock(const void *pointer, size_t bytes) {
+    uintptr_t start = reinterpret_cast<uintptr_t>(pointer);
+    for (const BlockHeader *header : liveHeaders) {
+        uintptr_t data = reinterpret_cast<uintptr_t>(header->data);
+        if (header->lockCount > 0 && start >= data && start - data <= header->bytes &&
+            bytes <= header->bytes - (start - data))
+            return true;
+    }
+    return false;
+}
 const std::vector<RecordedMessageBox> &RecordedMessageBoxes(void) { return messageBoxes; }
 const std::vector<RecordedMessage> &RecordedMessages(void) { return messages; }
 void SetFocusWindow(HWND window) { focusWindow = window; }

@@ -32,6 +32,10 @@ void FailAllocation(int nth);
 
 int OpenFileCount(void);  // settings files open right now
 
+// Whether the bytes from pointer on lie wholly inside one live, locked block:
+// how a test host tells that a buffer handed to it is the plug-in's own.
+bool IsInsideLockedBlock(const void *pointer, size_t bytes);
+
 const std::vector<RecordedMessageBox> &RecordedMessageBoxes(void);
 const std::vector<RecordedMessage> &RecordedMessages(void);
 // The window GetFocus reports.

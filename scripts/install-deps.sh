@@ -6,6 +6,7 @@ PACKAGES=(
     cmake make g++ libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest
     wine64 python3-unicorn
+    clang libclang-rt-14-dev llvm
 )
 missing=()
 for package in "${PACKAGES[@]}"; do

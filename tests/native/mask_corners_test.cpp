@@ -43,6 +43,7 @@ TEST(LastInsideStep, SkipsTheStepOutsideTheArea) {
     EXPECT_LT(LastInsideStep(1), 0);  // R = 1: its only step lies on rows -1 and H
     EXPECT_LT(LastInsideStep(0), 0);
     EXPECT_LT(LastInsideStep(-5), 0);
+    EXPECT_LT(LastInsideStep(INT32_MIN), 0);  // from a settings file; R - 2 would overflow
 }
 
 TEST(BlockBytes, RefusesWhatCannotBeCounted) {

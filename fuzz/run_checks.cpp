@@ -27,11 +27,17 @@ void FuzzFailure(const char *format, ...) {
 // four bytes as in a device-independent bitmap, in one malloc'd block of
 // exactly that size, and checks every call strictly: the row within the
 // area, the whole row asked for, -1 as the fifth argument, and a buffer that
-// lies wholly inside a block the plug-in obtained and holds locked.
+// lies wholly inside a block the plug-in obtained and holds locked. After
+// every call it points its reader (or writer) location at the other of two
+// copies of the callback, so a plug-in that kept the first address instead of
+// fetching it for each call shows in the counts.
 struct BottomUpHost {
-    int width, height;   // as reported to the plug-in
-    size_t stride;       // bytes a row, padding included
+    int width, height;    // as reported to the plug-in
+    size_t stride;        // bytes a row, padding included
     unsigned char *bits;  // row height - 1 first
+    RowReader reader;     // the locations handed to FilterProc
+    RowWriter writer;
+    int reads[2], writes[2];  // calls to each copy
 };
 
 static BottomUpHost *g_bottomUpHost;  // the host of the running call, if any
@@ -55,15 +61,41 @@ static void CheckStrictCall(const char *what, int row, int first, int last, cons
                static_cast<const void *>(pixels));
 }
 
-static int FILTER_CDECL BottomUpReader(int row, int first, int last, unsigned char *pixels, int reserved) {
+static int FILTER_CDECL BottomUpReader0(int row, int first, int last, unsigned char *pixels, int reserved);
+static int FILTER_CDECL BottomUpReader1(int row, int first, int last, unsigned char *pixels, int reserved);
+static int FILTER_CDECL BottomUpWriter0(int row, int first, int last, unsigned char *pixels, int reserved);
+static int FILTER_CDECL BottomUpWriter1(int row, int first, int last, unsigned char *pixels, int reserved);
+
+static void BottomUpRead(int copy, int row, int first, int last, unsigned char *pixels, int reserved) {
     CheckStrictCall("reader", row, first, last, pixels, reserved);
-    memcpy(pixels, BottomUpRow(*g_bottomUpHost, row), 3 * static_cast<size_t>(g_bottomUpHost->width));
-    return 1;
+    BottomUpHost &host = *g_bottomUpHost;
+    memcpy(pixels, BottomUpRow(host, row), 3 * static_cast<size_t>(host.width));
+    host.reads[copy]++;
+    host.reader = copy == 0 ? BottomUpReader1 : BottomUpReader0;
 }
 
-static int FILTER_CDECL BottomUpWriter(int row, int first, int last, unsigned char *pixels, int reserved) {
+static void BottomUpWrite(int copy, int row, int first, int last, unsigned char *pixels, int reserved) {
     CheckStrictCall("writer", row, first, last, pixels, reserved);
-    memcpy(BottomUpRow(*g_bottomUpHost, row), pixels, 3 * static_cast<size_t>(g_bottomUpHost->width));
+    BottomUpHost &host = *g_bottomUpHost;
+    memcpy(BottomUpRow(host, row), pixels, 3 * static_cast<size_t>(host.width));
+    host.writes[copy]++;
+    host.writer = copy == 0 ? BottomUpWriter1 : BottomUpWriter0;
+}
+
+static int FILTER_CDECL BottomUpReader0(int row, int first, int last, unsigned char *pixels, int reserved) {
+    BottomUpRead(0, row, first, last, pixels, reserved);
+    return 1;
+}
+static int FILTER_CDECL BottomUpReader1(int row, int first, int last, unsigned char *pixels, int reserved) {
+    BottomUpRead(1, row, first, last, pixels, reserved);
+    return 1;
+}
+static int FILTER_CDECL BottomUpWriter0(int row, int first, int last, unsigned char *pixels, int reserved) {
+    BottomUpWrite(0, row, first, last, pixels, reserved);
+    return 1;
+}
+static int FILTER_CDECL BottomUpWriter1(int row, int first, int last, unsigned char *pixels, int reserved) {
+    BottomUpWrite(1, row, first, last, pixels, reserved);
     return 1;
 }
 
@@ -110,24 +142,26 @@ static RunRecord RunPlainHost(const FilterRunCase &c, int failAllocation) {
 }
 
 static RunRecord RunBottomUpHost(const FilterRunCase &c) {
-    BottomUpHost host = {c.width, c.height, 0, nullptr};
+    BottomUpHost host = {c.width, c.height, 0, nullptr, BottomUpReader0, BottomUpWriter0, {0, 0}, {0, 0}};
     int rows = c.image.bgr.empty() ? 0 : c.image.height;
+    size_t rowBytes = 3 * static_cast<size_t>(c.width);
     if (rows > 0) {
-        host.stride = (3 * static_cast<size_t>(c.width) + 3) & ~static_cast<size_t>(3);
+        host.stride = (rowBytes + 3) & ~static_cast<size_t>(3);
         host.bits = static_cast<unsigned char *>(malloc(host.stride * rows));
         FUZZ_CHECK(host.bits != nullptr, "bottom-up host: no memory for the image");
-        for (int y = 0; y < rows; y++) memcpy(BottomUpRow(host, y), c.image.Pixel(0, y), 3 * static_cast<size_t>(c.width));
+        for (int y = 0; y < rows; y++) memcpy(BottomUpRow(host, y), c.image.Pixel(0, y), rowBytes);
     }
     BeginRun(0);
     ImageArea area = {c.width, c.height};
-    RowReader reader = BottomUpReader;
-    RowWriter writer = BottomUpWriter;
     g_bottomUpHost = &host;
-    int result = FilterProc(kNotify, &area, &writer, &reader, c.dir.c_str());
+    int result = FilterProc(kNotify, &area, &host.writer, &host.reader, c.dir.c_str());
     g_bottomUpHost = nullptr;
     Image after = c.image;
-    for (int y = 0; y < rows; y++) memcpy(after.Pixel(0, y), BottomUpRow(host, y), 3 * static_cast<size_t>(c.width));
+    for (int y = 0; y < rows; y++) memcpy(after.Pixel(0, y), BottomUpRow(host, y), rowBytes);
     free(host.bits);
+    FUZZ_CHECK(host.reads[0] - host.reads[1] <= 1 && host.writes[0] - host.writes[1] <= 1,
+               "the plug-in kept a callback address: copies called %d/%d times (reader), %d/%d (writer)",
+               host.reads[0], host.reads[1], host.writes[0], host.writes[1]);
     return EndRun("bottom-up", result, after);
 }
 

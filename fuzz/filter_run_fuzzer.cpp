@@ -18,8 +18,8 @@
 
 #include "fuzz/run_checks.h"
 
-// Bounds the work of one input, so that a run stays well under a millisecond
-// or so, while leaving room for long rows and radii in the hundreds.
+// Bounds the work of one input (some tens of milliseconds at most under the
+// sanitizers) while leaving room for long rows and radii in the hundreds.
 static const int kMaxPixels = 1 << 18;
 
 struct InputReader {

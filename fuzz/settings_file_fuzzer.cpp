@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // starts from the zero record, as after the module is loaded.
     FilterSettings expected;
     memset(&expected, 0, sizeof expected);
-    memcpy(&expected, data, size < sizeof expected ? size : sizeof expected);
+    if (size > 0) memcpy(&expected, data, size < sizeof expected ? size : sizeof expected);
     FilterRunCase c;
     c.dir = FuzzSettingsDir();
     c.settings = expected;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/test_hooks.h"
@@ -65,8 +66,7 @@ HGLOBAL GlobalHandle(LPCVOID pointer) {
 HGLOBAL GlobalFree(HGLOBAL block) {
     if (block == nullptr || HeaderOf(block)->magic != kBlockMagic) return block;
     HeaderOf(block)->magic = 0;
-    for (size_t i = 0; i < liveHeaders.size(); i++)
-        if (liveHeaders[i] == HeaderOf(block)) liveHeaders.erase(liveHeaders.begin() + static_cast<long>(i));
+    liveHeaders.erase(std::remove(liveHeaders.begin(), liveHeaders.end(), HeaderOf(block)), liveHeaders.end());
     free(block);
     liveBlocks--;
     return nullptr;
@@ -149,6 +149,7 @@ bool IsInsideLockedBlock(const void *pointer, size_t bytes) {
     }
     return false;
 }
+
 const std::vector<RecordedMessageBox> &RecordedMessageBoxes(void) { return messageBoxes; }
 const std::vector<RecordedMessage> &RecordedMessages(void) { return messages; }
 void SetFocusWindow(HWND window) { focusWindow = window; }

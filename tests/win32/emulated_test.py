@@ -31,8 +31,8 @@ def settings_bytes(radius, smooth, background, custom=None):
     return struct.pack("<iiI16I", radius, smooth, background, *custom)
 
 
-def flat_image(width, height, bgr=b"\0\0\0"):
-    return Image(width, height, bytearray(bgr * (width * height)))
+def black_image(width, height):
+    return Image(width, height, bytearray(3 * width * height))
 
 
 class EmulatedTestCase(unittest.TestCase):
@@ -179,7 +179,7 @@ class FilterProcTest(EmulatedTestCase):
         for width, height, radius, expected in rows:
             with self.subTest(width=width, height=height, radius=radius):
                 self.write_settings(settings_bytes(radius, 1, 0))
-                image = flat_image(width, height)
+                image = black_image(width, height)
                 self.assertEqual(self.run_filter(image), expected)
                 records = self.host.records
                 self.assert_settings_file_read_once()
@@ -192,7 +192,7 @@ class FilterProcTest(EmulatedTestCase):
                 self.assertEqual(records.sent, [])
                 self.assertEqual(records.alloc_requests, [])
                 self.assertEqual(records.row_calls, [])
-                self.assertEqual(image.pixels, flat_image(width, height).pixels)
+                self.assertEqual(image.pixels, black_image(width, height).pixels)
 
     def test_a_row_buffer_not_had_fails_the_run_quietly(self):
         rows = [  # note, width, fail allocation, fail lock, expected GlobalAlloc requests
@@ -208,7 +208,7 @@ class FilterProcTest(EmulatedTestCase):
                 self.write_settings(settings_bytes(2, 0, 0))
                 self.host.fail_allocation = fail_allocation
                 self.host.fail_lock = fail_lock
-                result = self.run_filter(flat_image(1, 1), area=(width, 10))
+                result = self.run_filter(black_image(1, 1), area=(width, 10))
                 self.host.fail_lock = False
                 self.assert_failed_quietly(result)
                 self.assertEqual(self.host.records.alloc_requests, requests)
@@ -247,7 +247,7 @@ class FilterProcTest(EmulatedTestCase):
                         self.remove_settings()
                 else:
                     self.write_settings(content)
-                image = flat_image(60, 60)
+                image = black_image(60, 60)
                 self.assertEqual(self.run_filter(image), 1)
                 location = self.find_settings_record(record)
                 self.assertIsNotNone(location, "the settings record is not in the module's memory")
@@ -272,6 +272,37 @@ class HarnessTest(unittest.TestCase):
         self.assertEqual(self.machine.call(pops, [1, 2], STDCALL), 0)
         with self.assertRaisesRegex(EmulationError, "ESP"):
             self.machine.call(pops, [1, 2], CDECL)
+
+    def test_a_caller_that_leaves_cdecl_arguments_on_the_stack_in_a_loop_is_noticed(self):
+        # Three calls of a cdecl host function with two arguments from one
+        # call site, the arguments removed after each call or, wrongly, all
+        # at once after the loop (which a frame pointer would hide as well).
+        # Each caller has its own address: the emulator keeps code it has
+        # translated once.
+        code_base = 0x00500000
+        self.machine.uc.mem_map(code_base, emulator.PAGE)
+        callee = self.machine.add_host_function(HostFunction("callee", CDECL, 2, lambda a, b: 0))
+
+        def caller(start, cleanup_in_loop, cleanup_after):
+            head = b"\x53\xBB\x03\x00\x00\x00"  # push ebx; mov ebx, 3
+            loop = b"\x6A\x00\x6A\x00\xE8"  # push 0; push 0; call callee
+            call_end = start + len(head) + len(loop) + 4
+            loop += struct.pack("<i", callee - call_end) + cleanup_in_loop + b"\x4B"  # dec ebx
+            loop += b"\x75" + bytes([(-(len(loop) + 2)) & 0xFF])  # jnz back to the first push
+            return head + loop + cleanup_after + b"\x5B\xC3"  # pop ebx; ret
+
+        rows = [  # note, where, code, whether the drift is seen
+            ("removed after each call", code_base, b"\x83\xC4\x08", b"", False),  # add esp, 8
+            ("removed after the loop", code_base + 0x100, b"", b"\x83\xC4\x18", True),  # add esp, 24
+        ]
+        for note, start, cleanup_in_loop, cleanup_after, drifts in rows:
+            with self.subTest(note):
+                self.machine.write(start, caller(start, cleanup_in_loop, cleanup_after))
+                if drifts:
+                    with self.assertRaisesRegex(EmulationError, "ESP drifted by -8 bytes"):
+                        self.machine.call(start, [])
+                else:
+                    self.assertEqual(self.machine.call(start, []), 0)
 
     def test_an_import_of_the_dialog_traps_only_when_called_others_refuse_the_load(self):
         imports = [Import("GDI32.dll", "CreateSolidBrush", None, 0), Import("COMCTL32.dll", None, 17, 0),

@@ -10,7 +10,12 @@ return runs, so the callee removes exactly what its convention says. Only the
 stub page is hooked; the DLL's own code runs without any per-instruction hook.
 
 Every host function also does what a real callee may do and the DLL must
-survive: it overwrites its argument slots, ECX, EDX and XMM0 to XMM7.
+survive: it overwrites its argument slots, ECX, EDX and XMM0 to XMM7. And it
+checks that each call site calls it with the same stack pointer every time:
+when caller and callee disagree on who removes the arguments, the stack
+pointer drifts by their size from one call to the next, even where a frame
+pointer would hide the damage at the caller's return. (The DLL neither
+recurses nor allocates on the stack in loops, which would also move it.)
 """
 import struct
 from dataclasses import dataclass
@@ -118,6 +123,7 @@ class Machine:
         self._stubs = {}  # address -> HostFunction
         self._last_fault = ""
         self._last_host_call = None
+        self._call_site_sp = {}  # return address -> ESP at the host function's entry
         self.uc.mem_map(STACK_BASE, STACK_SIZE, UC_PROT_READ | UC_PROT_WRITE)
         self.uc.mem_map(STUB_BASE, STUB_SIZE, UC_PROT_READ | UC_PROT_EXEC)
         self.return_trap = self._add_stub(b"\xF4", None)  # hlt: never executed, emulation stops there
@@ -244,6 +250,7 @@ class Machine:
     def _run(self, address):
         self._last_fault = ""
         self._last_host_call = None
+        self._call_site_sp = {}
         try:
             self.uc.emu_start(address, self.return_trap, timeout=CALL_TIMEOUT_US)
         except UcError as error:
@@ -276,6 +283,7 @@ class Machine:
             raise EmulationError(f"{function.name} called with the direction flag set")
         self._last_host_call = function.name
         sp = uc.reg_read(x86.UC_X86_REG_ESP)
+        self._check_call_site(function, sp)
         args = struct.unpack(f"<{function.nargs}I", self.read(sp + 4, 4 * function.nargs))
         result = function.handler(*args)
         uc.reg_write(x86.UC_X86_REG_EAX, result & 0xFFFFFFFF)
@@ -284,6 +292,14 @@ class Machine:
         for reg in XMM:
             uc.reg_write(reg, GARBAGE128)
         self.write(sp + 4, struct.pack("<I", GARBAGE32) * function.nargs)
+
+    def _check_call_site(self, function, sp):
+        return_address = self.u32(sp)
+        first = self._call_site_sp.setdefault(return_address, sp)
+        if first != sp:
+            raise EmulationError(f"ESP drifted by {sp - first:+d} bytes between two calls of {function.name} "
+                                 f"({function.convention}) from {return_address:#x}: caller and callee disagree "
+                                 "on who removes the arguments")
 
     def _on_fault(self, uc, access, address, size, value, _):
         self._last_fault = f" ({MEMORY_ACCESS.get(access, access)}, {size} bytes at {address:#x})"

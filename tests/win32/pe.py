@@ -1,4 +1,5 @@
-"""A small reader of PE files: headers, sections, exports and imports.
+"""A small reader of PE files: headers, sections, exports, imports and base
+relocations.
 
 Enough to inspect the plug-in DLL and to map it for execution; it trusts the
 file only as far as the checks below go.
@@ -10,6 +11,12 @@ IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 IMAGE_FILE_DLL = 0x2000
 PE32_MAGIC = 0x10B
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_SCN_MEM_READ = 0x40000000
+IMAGE_SCN_MEM_WRITE = 0x80000000
+IMAGE_DIRECTORY_ENTRY_BASERELOC = 5
+IMAGE_REL_BASED_ABSOLUTE = 0  # padding that ends a block
+IMAGE_REL_BASED_HIGHLOW = 3  # a 32-bit address
 
 
 @dataclass
@@ -122,6 +129,22 @@ class PeFile:
                     result.append(Import(dll, self.cstring(value + 2), None, iat + entry_size * i))
                 i += 1
             rva += 20
+
+    def relocations(self):
+        """[(type, rva)]: every place the loader adjusts when the image is not
+        mapped at its image base, padding entries included."""
+        rva, size = self.directory(IMAGE_DIRECTORY_ENTRY_BASERELOC)
+        result = []
+        end = rva + size
+        while rva < end:
+            page, block_size = struct.unpack("<II", self.read(rva, 8))
+            if block_size < 8 or block_size % 2:
+                raise ValueError(f"relocation block at {rva:#x} has size {block_size}")
+            for i in range((block_size - 8) // 2):
+                entry = self.u16(rva + 8 + 2 * i)
+                result.append((entry >> 12, page + (entry & 0xFFF)))
+            rva += block_size
+        return result
 
 
 def parse(data):

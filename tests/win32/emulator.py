@@ -11,11 +11,13 @@ stub page is hooked; the DLL's own code runs without any per-instruction hook.
 
 Every host function also does what a real callee may do and the DLL must
 survive: it overwrites its argument slots, ECX, EDX and XMM0 to XMM7. And it
-checks that each call site calls it with the same stack pointer every time:
-when caller and callee disagree on who removes the arguments, the stack
-pointer drifts by their size from one call to the next, even where a frame
-pointer would hide the damage at the caller's return. (The DLL neither
-recurses nor allocates on the stack in loops, which would also move it.)
+checks that each call site, reached along the same chain of callers, calls it
+with the same stack pointer every time: when caller and callee disagree on who
+removes the arguments, the stack pointer drifts by their size from one call to
+the next, even where a frame pointer would hide the damage at the caller's
+return. (The DLL neither recurses nor allocates on the stack in loops, which
+would also move it.) The chain is read off the stack as the words that point
+into the DLL's code; a function called from two places thus has two entries.
 """
 import struct
 from dataclasses import dataclass
@@ -123,7 +125,7 @@ class Machine:
         self._stubs = {}  # address -> HostFunction
         self._last_fault = ""
         self._last_host_call = None
-        self._call_site_sp = {}  # return address -> ESP at the host function's entry
+        self._call_site_sp = {}  # (return address, callers) -> ESP at the host function's entry
         self.uc.mem_map(STACK_BASE, STACK_SIZE, UC_PROT_READ | UC_PROT_WRITE)
         self.uc.mem_map(STUB_BASE, STUB_SIZE, UC_PROT_READ | UC_PROT_EXEC)
         self.return_trap = self._add_stub(b"\xF4", None)  # hlt: never executed, emulation stops there
@@ -133,6 +135,8 @@ class Machine:
         self._relocate()
         self._bind_imports(functions, may_stay_uncalled)
         self._protect_sections()
+        self._code_ranges = [(self.base + s.virtual_address, self.base + s.virtual_address + s.virtual_size)
+                             for s in self.image.sections if s.characteristics & pe.IMAGE_SCN_MEM_EXECUTE]
 
     # --- memory -----------------------------------------------------------
 
@@ -293,9 +297,18 @@ class Machine:
             uc.reg_write(reg, GARBAGE128)
         self.write(sp + 4, struct.pack("<I", GARBAGE32) * function.nargs)
 
+    def _code_addresses_above(self, sp):
+        """The words between sp and the caller's arguments that point into the
+        DLL's code: the return addresses of the calls in progress (and perhaps
+        a stray value that looks like one, which is just as stable)."""
+        top = STACK_BASE + STACK_SIZE - 0x100
+        words = struct.unpack(f"<{(top - sp) // 4}I", self.read(sp, top - sp))
+        return tuple(w for w in words if any(start <= w < end for start, end in self._code_ranges))
+
     def _check_call_site(self, function, sp):
-        return_address = self.u32(sp)
-        first = self._call_site_sp.setdefault(return_address, sp)
+        chain = self._code_addresses_above(sp)
+        return_address = chain[0] if chain else self.u32(sp)
+        first = self._call_site_sp.setdefault((return_address, chain[1:]), sp)
         if first != sp:
             raise EmulationError(f"ESP drifted by {sp - first:+d} bytes between two calls of {function.name} "
                                  f"({function.convention}) from {return_address:#x}: caller and callee disagree "

@@ -6,3 +6,5 @@ target_include_directories(plugin_core PUBLIC ${CMAKE_SOURCE_DIR})
 find_package(GTest REQUIRED)
 include(GoogleTest)
 add_subdirectory(tests/native)
+
+add_subdirectory(host)

@@ -1,0 +1,3 @@
+#include "host/roundcorners.h"
+
+int main(int argc, char **argv) { return RoundCornersMain(argc, argv, stdout, stderr); }

@@ -8,3 +8,4 @@ include(GoogleTest)
 add_subdirectory(tests/native)
 
 add_subdirectory(host)
+add_subdirectory(tests/host)

@@ -159,11 +159,13 @@ static bool IsIccProfile(const JpegMarker &marker) {
 static void SetJpegCoding(jpeg_compress_struct &info, const JpegMetadata &metadata, int quality) {
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
-    if (metadata.components == info.num_components)
-        for (int c = 0; c < info.num_components && c < 3; c++) {
-            info.comp_info[c].h_samp_factor = metadata.sampling[c][0];
-            info.comp_info[c].v_samp_factor = metadata.sampling[c][1];
-        }
+    // The input's chroma sampling is kept. Gray turned colour has its only
+    // colour in the thin painted corners, which halved chroma would smear.
+    bool sameComponents = metadata.components == info.num_components;
+    for (int c = 0; c < info.num_components && c < 3; c++) {
+        info.comp_info[c].h_samp_factor = sameComponents ? metadata.sampling[c][0] : 1;
+        info.comp_info[c].v_samp_factor = sameComponents ? metadata.sampling[c][1] : 1;
+    }
     if (metadata.hasDensity) {
         info.density_unit = static_cast<UINT8>(metadata.densityUnit);
         info.X_density = static_cast<UINT16>(metadata.xDensity);

@@ -226,7 +226,7 @@ inline void TestJpegFail(j_common_ptr common) { longjmp(reinterpret_cast<TestJpe
 
 // components 1 (gray), 3 (RGB; chroma sampled 2 x 2 when subsampled) or 4 (CMYK).
 inline bool CompressJpeg(jpeg_compress_struct &info, TestJpegError &error, const JpegImage &image, int quality,
-                         bool subsampled) {
+                         bool subsampled, bool progressive) {
     if (setjmp(error.jump)) return false;
     info.image_width = image.width;
     info.image_height = image.height;
@@ -236,6 +236,7 @@ inline bool CompressJpeg(jpeg_compress_struct &info, TestJpegError &error, const
     jpeg_set_quality(&info, quality, TRUE);
     for (int c = 0; c < info.num_components; c++)
         info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = c == 0 && subsampled ? 2 : 1;
+    if (progressive) jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     for (const auto &marker : image.markers)
         jpeg_write_marker(&info, marker.first, reinterpret_cast<const JOCTET *>(marker.second.data()),
@@ -249,7 +250,8 @@ inline bool CompressJpeg(jpeg_compress_struct &info, TestJpegError &error, const
     return true;
 }
 
-inline void WriteJpeg(const std::string &path, const JpegImage &image, int quality, bool subsampled) {
+inline void WriteJpeg(const std::string &path, const JpegImage &image, int quality, bool subsampled,
+                      bool progressive = false) {
     FILE *file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
     jpeg_compress_struct info;
@@ -258,7 +260,7 @@ inline void WriteJpeg(const std::string &path, const JpegImage &image, int quali
     error.manager.error_exit = TestJpegFail;
     jpeg_create_compress(&info);
     jpeg_stdio_dest(&info, file);
-    bool written = CompressJpeg(info, error, image, quality, subsampled);
+    bool written = CompressJpeg(info, error, image, quality, subsampled, progressive);
     jpeg_destroy_compress(&info);
     fclose(file);
     ASSERT_TRUE(written) << path;

@@ -317,7 +317,10 @@ inline Image BgrOf(const JpegImage &jpeg) {
     return image;
 }
 
+// The file's bytes; "" for a missing file or one that is no regular file.
 inline std::string ReadBytes(const std::string &path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return "";
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

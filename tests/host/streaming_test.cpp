@@ -2,6 +2,7 @@
 // streams the rows between them; its output must be byte for byte the one it
 // writes when it holds the whole image, for images taller than, as tall as,
 // and shorter than twice the radius.
+#include "host/plugin_host.h"
 #include "host/round_file.h"
 #include "tests/host/image_files.h"
 #include "tests/native/test_dir.h"
@@ -98,3 +99,27 @@ TEST_P(StreamingTest, HoldingTheEdgeRowsWritesWhatHoldingTheWholeImageWrites) {
 
 INSTANTIATE_TEST_SUITE_P(Heights, StreamingTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<StreamingCase> &info) { return info.param.name; });
+
+// What keeps the memory small: a run asks only for the top and bottom radius
+// rows, so a host holding just those is never asked for another.
+TEST_F(SettingsDirTest, ARunAsksOnlyForTheTopAndBottomRadiusRows) {
+    struct Row {
+        int height, hostRadius, heldRows, missedRow;
+    } static const rows[] = {
+        {41, kRadius, 2 * kRadius, -1},
+        {2 * kRadius, kRadius, 2 * kRadius, -1},
+        {2 * kRadius - 1, kRadius, 2 * kRadius - 1, -1},
+        {41, 2, 4, kRadius - 2},  // the first row the masking asks for
+    };
+    for (int smooth = 0; smooth <= 1; smooth++)
+        for (const Row &row : rows) {
+            WriteSettings(SettingsWith(kRadius, smooth, 0));
+            RowBand band;
+            ASSERT_TRUE(InitRowBand(band, 37, row.height, MakePixelFormat(MODEL_RGB, 8), row.hostRadius, false));
+            LendHeldRows(band);
+            std::string message;
+            EXPECT_EQ(RunPluginOnBand(band, dir, &message), 1);
+            EXPECT_EQ(HeldRowCount(band), row.heldRows) << row.height;
+            EXPECT_EQ(band.missedRow, row.missedRow) << row.height << " smooth " << smooth;
+        }
+}

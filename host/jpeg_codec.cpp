@@ -171,8 +171,10 @@ static void SetJpegCoding(jpeg_compress_struct &info, const JpegMetadata &metada
         info.X_density = static_cast<UINT16>(metadata.xDensity);
         info.Y_density = static_cast<UINT16>(metadata.yDensity);
     }
+    // Progressive output keeps the whole image's coefficients in memory, as
+    // optimised Huffman tables would; the latter are left off so that a
+    // baseline file streams out row by row.
     if (metadata.progressive) jpeg_simple_progression(&info);
-    info.optimize_coding = TRUE;
 }
 
 static bool WriteJpegHeader(JpegEncoder *encoder, FILE *file, const JpegHeader &header, const JpegMetadata &metadata,

@@ -48,7 +48,7 @@ static bool Save(FILE *err, const std::string &dir, FilterSettings *settings) {
 }
 
 static std::string BaseName(const std::string &path) {
-    size_t slash = path.find_last_not_of('/') == std::string::npos ? std::string::npos : path.rfind('/');
+    size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -58,8 +58,8 @@ static std::string OutputFor(const CommandLine &line, const std::string &input) 
     return WithTrailingSlash(line.outDir) + BaseName(input);
 }
 
-// One file; a second input that would go to the same output is refused
-// rather than overwriting the first one's result.
+// One file; an input whose output an earlier file of the run has written is
+// refused rather than overwriting that result (or rounding a file twice).
 static bool RoundOne(const CommandLine &line, const RoundJob &base, const std::string &input,
                      std::vector<std::string> &outputs, std::string *error) {
     RoundJob job = base;
@@ -70,13 +70,14 @@ static bool RoundOne(const CommandLine &line, const RoundJob &base, const std::s
             *error = "'" + job.output + "' is already the output of an earlier file";
             return false;
         }
-    outputs.push_back(job.output);
+    bool done = false;
     try {
-        return RoundFile(job, error);
+        done = RoundFile(job, error);
     } catch (const std::bad_alloc &) {
         *error = "out of memory";
-        return false;
     }
+    if (done) outputs.push_back(job.output);
+    return done;
 }
 
 static int RoundFiles(const CommandLine &line, const RoundJob &base, FILE *err) {

@@ -365,6 +365,12 @@ TEST_F(CommandTest, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "roundcorners: " + second + ": '" + out + "same.png' is already the output of an earlier file\n");
     EXPECT_EQ(ReadPng(out + "same.png").width, 40);
+    // Nor is a file rounded twice in place.
+    std::string original = ReadBytes(first);
+    run = Run({first, first, "--in-place"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "roundcorners: " + first + ": '" + first + "' is already the output of an earlier file\n");
+    EXPECT_EQ(ReadBytes(first), ReadBytes(out + "same.png"));
 }
 
 // The built program itself: its exit status and its stderr in UTF-8.

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "host/interrupt_cleanup.h"
+
 static bool IsAbsolute(const char *path) { return path != nullptr && path[0] == '/'; }
 
 std::string DefaultSettingsDir(void) {
@@ -86,6 +88,8 @@ bool CreateRunSettingsDir(const FilterSettings &settings, std::string *dir, std:
         return false;
     }
     *dir = std::string(name.data()) + "/";
+    std::string file = *dir + SETTINGS_FILE_NAME;
+    NoteTemporarySettings(dir->c_str(), file.c_str());
     g_settings = settings;
     if (static_cast<int>(dir->size()) <= MaxSettingsDirLength() && SaveSettings(dir->c_str())) return true;
     *error = "cannot write the run's settings in " + *dir;
@@ -98,4 +102,5 @@ void RemoveRunSettingsDir(const std::string &dir) {
     std::string file = dir + SETTINGS_FILE_NAME;
     unlink(file.c_str());
     rmdir(dir.c_str());
+    NoteTemporarySettings(nullptr, nullptr);
 }

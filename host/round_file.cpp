@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/image_codec.h"
+#include "host/interrupt_cleanup.h"
 #include "host/plugin_host.h"
 
 static std::string Quoted(const std::string &path) { return "'" + path + "'"; }
@@ -130,11 +131,13 @@ static bool OpenDestination(const RoundJob &job, Destination *destination, std::
     int fd = mkstemp(name.data());
     if (fd < 0) return SystemError("cannot write", job.output, error);
     destination->tempPath = name.data();
+    NoteTemporaryOutput(name.data());
     fchmod(fd, ModeFor(target));
     destination->file = fdopen(fd, "wb");
     if (destination->file != nullptr) return true;
     close(fd);
     unlink(destination->tempPath.c_str());
+    NoteTemporaryOutput(nullptr);
     return SystemError("cannot write", job.output, error);
 }
 
@@ -145,6 +148,7 @@ static bool CommitDestination(Destination &destination, bool written, std::strin
     if (written && rename(destination.tempPath.c_str(), destination.target.c_str()) != 0)
         written = SystemError("cannot replace", destination.target, error);
     if (!written) unlink(destination.tempPath.c_str());
+    NoteTemporaryOutput(nullptr);
     return written;
 }
 

@@ -3,11 +3,14 @@
 // non-zero status, no output file, the input untouched, and the other files
 // of a batch still done.
 #include <dirent.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 
+#include "host/interrupt_cleanup.h"
 #include "tests/host/image_files.h"
 #include "tests/native/test_dir.h"
 
@@ -384,4 +387,29 @@ TEST_F(CommandTest, TheProgramShowsThePlugInMessageInUtf8) {
     EXPECT_EQ(ReadBytes(dir + "err"),
               "roundcorners: " + in + ": " + kTooSmallMessage + " (radius 40, image 30 x 20)\n");
     EXPECT_TRUE(FilesIn(out).empty());
+}
+
+// Interrupted while writing, the program removes its temporary output and
+// its private settings folder, then ends as the signal would have ended it.
+TEST_F(CommandTest, AnInterruptRemovesTheFilesBeingWritten) {
+    std::string temporary = dir + ".a.png.XXXXXX";
+    WriteBytes(temporary, "half an image");
+    std::string runDir = dir + "run/";
+    mkdir(runDir.c_str(), 0700);
+    std::string runFile = runDir + SETTINGS_FILE_NAME;
+    WriteBytes(runFile, "settings");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RemoveTemporariesOnInterrupt();
+        NoteTemporaryOutput(temporary.c_str());
+        NoteTemporarySettings(runDir.c_str(), runFile.c_str());
+        raise(SIGINT);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    EXPECT_FALSE(FileExists(temporary));
+    EXPECT_FALSE(FileExists(runDir));
 }

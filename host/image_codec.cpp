@@ -31,6 +31,10 @@ static bool OpenPng(ImageDecoder &decoder, ImageInfo *info, std::string *error) 
     PngHeader header;
     decoder.png = OpenPngDecoder(decoder.file, &header, error);
     if (decoder.png == nullptr) return Damaged(decoder, error);
+    if (header.animated) {
+        *error = "animated PNG images are not supported (only the first frame would be kept)";
+        return false;
+    }
     info->width = header.width;
     info->height = header.height;
     info->format = header.format;
@@ -114,7 +118,7 @@ bool OpenImageEncoder(FILE *file, const std::string &name, const ImageInfo &info
         encoder.jpeg = OpenJpegEncoder(file, header, metadata.jpeg, quality, error);
         return encoder.jpeg != nullptr || CannotWrite(encoder, error);
     }
-    PngHeader header = {info.width, info.height, info.format, info.interlaced, info.passes};
+    PngHeader header = {info.width, info.height, info.format, info.interlaced, info.passes, false};
     encoder.png = OpenPngEncoder(file, header, metadata.png, error);
     return encoder.png != nullptr || CannotWrite(encoder, error);
 }

@@ -26,6 +26,7 @@ struct PngDecoder {
     png_infop info;
     png_infop endInfo;
     PngErrorText error;
+    bool animated;  // an acTL chunk came before the image data
 };
 
 struct PngEncoder {
@@ -53,6 +54,14 @@ static void WritePngData(png_structp png, png_bytep data, size_t length) {
 
 // Write errors show when the file is closed.
 static void FlushPngData(png_structp) {}
+
+// libpng knows no animation chunks; noting acTL tells an APNG from a still.
+// Returning 0 leaves the chunk to libpng, which skips it.
+static int NoteUnknownChunk(png_structp png, png_unknown_chunkp chunk) {
+    PngDecoder *decoder = static_cast<PngDecoder *>(png_get_user_chunk_ptr(png));
+    if (memcmp(chunk->name, "acTL", 4) == 0) decoder->animated = true;
+    return 0;
+}
 
 static ColourModel ModelOfColourType(int colourType) {
     switch (colourType) {
@@ -108,7 +117,9 @@ static bool ReadPngHeader(PngDecoder *decoder, PngHeader *header, std::string *e
         return false;
     }
     png_set_read_fn(png, decoder->file, ReadPngData);
+    png_set_read_user_chunk_fn(png, decoder, NoteUnknownChunk);
     png_read_info(png, info);
+    header->animated = decoder->animated;
     int depth = png_get_bit_depth(png, info);
     header->width = static_cast<int>(png_get_image_width(png, info));
     header->height = static_cast<int>(png_get_image_height(png, info));

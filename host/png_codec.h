@@ -15,6 +15,7 @@ struct PngHeader {
     PixelFormat format;
     bool interlaced;     // Adam7: rows come in 7 passes over the whole image
     int passes;          // 1, or 7 when interlaced
+    bool animated;       // an APNG, of which libpng reads only the still image
 };
 
 struct PngText {

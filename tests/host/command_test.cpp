@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -257,6 +258,17 @@ static const BadInput kBadInputs[] = {
          WriteBytes(p, bytes);
      },
      "damaged PNG: IDAT: CRC error"},
+    {"animated_png",
+     [](const std::string &p) {
+         // An acTL chunk (frames 2, plays 0) after the header makes it an APNG.
+         std::string bytes = GoodPngBytes();
+         std::string body = std::string("acTL") + std::string("\0\0\0\x02\0\0\0\0", 8);
+         uLong crc = crc32(0, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
+         std::string chunk = std::string("\0\0\0\x08", 4) + body;
+         for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>(crc >> shift & 0xFF);
+         WriteBytes(p, bytes.insert(8 + 25, chunk));
+     },
+     "animated PNG images are not supported (only the first frame would be kept)"},
     {"truncated_jpeg",
      [](const std::string &p) {
          JpegImage image;

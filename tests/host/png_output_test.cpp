@@ -43,7 +43,7 @@ static const PngCase kCases[] = {
     {"gray_alpha16_gray_stays", GA, 16, 0, false, 0, false, 0x202020, 1, GA, 16, false},
     {"rgb8", RGB, 8, 0, false, 0, false, 0x336699, 1, RGB, 8, false},
     {"rgb16", RGB, 16, 0, false, 0, false, 0x336699, 1, RGB, 16, false},
-    {"rgb8_key_kept", RGB, 8, 0, true, 0x102030, false, 0xFFFFFF, 1, RGB, 8, true},
+    {"rgb8_key_kept", RGB, 8, 0, true, 0x03FE01, false, 0xFFFFFF, 1, RGB, 8, true},
     {"rgb16_background_on_key_gets_alpha", RGB, 16, 0, true, 0x336699, false, 0x996633, 0, RGBA, 16, false},
     {"rgba8", RGBA, 8, 0, false, 0, false, 0x00FF00, 1, RGBA, 8, false},
     {"rgba16", RGBA, 16, 0, false, 0, false, 0x00FF00, 1, RGBA, 16, false},

@@ -7,3 +7,6 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 add_subdirectory(tests/native)
 add_subdirectory(bench)
+
+add_subdirectory(host)
+add_subdirectory(tests/host)

@@ -6,7 +6,9 @@ import unittest
 from tests.win32 import pe
 from tests.win32.paths import DLL32
 
-EXPECTED_EXPORTS = {1: "FilterGetTitle", 2: "FilterProc"}
+EXPECTED_EXPORTS = {1: "FilterGetTitle", 2: "FilterProc", 3: "FilterOption"}
+# The common controls the options dialog calls, by ordinal only.
+COMCTL32_ORDINALS = {16: "CreateUpDownControl", 17: "InitCommonControls"}
 # Only DLLs that every Windows has: no C++ runtime, no MinGW runtime.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "comctl32.dll", "msvcrt.dll"}
 # x87 arithmetic, loads and stores; SSE2 keeps the filter's doubles IEEE double.
@@ -53,6 +55,10 @@ class InspectionTest(unittest.TestCase):
     def test_imports_only_system_dlls(self):
         dlls = {i.dll.lower() for i in self.dll.imports()}
         self.assertLessEqual(dlls, SYSTEM_DLLS)
+
+    def test_imports_the_common_controls_by_ordinal(self):
+        comctl32 = [(i.name, i.ordinal) for i in self.dll.imports() if i.dll.lower() == "comctl32.dll"]
+        self.assertEqual(sorted(comctl32), [(None, ordinal) for ordinal in sorted(COMCTL32_ORDINALS)])
 
     def test_no_x87_instructions(self):
         listing = disassembly()

@@ -6,4 +6,9 @@ target_include_directories(plugin_core PUBLIC ${CMAKE_SOURCE_DIR})
 find_package(GTest REQUIRED)
 include(GoogleTest)
 add_subdirectory(tests/native)
+add_subdirectory(bench)
+
+add_subdirectory(host)
+add_subdirectory(tests/host)
+
 add_subdirectory(fuzz)

@@ -27,16 +27,43 @@ struct StepRuns {
 // and bottom row height - radius + 1 + i. The last step, radius - 1, always
 // lies on rows -1 and height, outside the area, so no pass runs it.
 int LastInsideStep(int radius);
+int TopRowOfStep(int radius, int step);
+int BottomRowOfStep(int radius, int height, int step);
 StepRuns ComputeStepRuns(int radius, int width, int step);
+// The runs of a step kept within a row of width pixels: the left run is
+// columns 0 to LeftRunLast, the right run RightRunFirst to width - 1.
+int LeftRunLast(StepRuns runs, int width);
+int RightRunFirst(StepRuns runs);
 
 // Reads and writes row y through the host. Rows outside the area are never
 // passed to the host.
 void ReadRow(const FilterPass &pass, int y, unsigned char *pixels);
 void WriteRow(const FilterPass &pass, int y, unsigned char *pixels);
 
+// Sets the pixel at pixel (3 bytes: blue, green, red) to the background colour.
+void PaintBackground(const FilterPass &pass, unsigned char *pixel);
+
 // Paints, in the four corners, the pixels outside the quarter ellipses with
 // the background colour.
 void MaskCorners(const FilterPass &pass);
+
+// Softens the edge MaskCorners cut: rewrites exactly the pixels it painted
+// with a weighted mix of their neighbourhood, taken from a copy of the rows
+// near the top edge, then of those near the bottom edge (the window). 1 when
+// done (or when no step lies inside the area); 0 when the window could not be
+// obtained, before any row was read or written.
+int SmoothCorners(const FilterPass &pass);
+
+// The window holds radius + 2 rows of width + 2 pixels, 3 bytes each (blue,
+// green, red), row after row. Window columns 1 to width hold area columns 0
+// to width - 1, rows 1 to radius hold area rows; column 0, column width + 1,
+// row 0 and row radius + 1 are a border of background colour. Step j's
+// centres lie in window row radius - j.
+//
+// Sets pixel column (an area column) of pass.row to
+// trunc(0.15 * (down + up + left + right) + 0.4 * centre) of the window cell
+// for that column in step's centre row, channel by channel.
+void SmoothPixel(const FilterPass &pass, const unsigned char *window, int step, int column);
 
 // Working memory: movable, zero-filled global memory, locked while in use.
 // Sizes are in bytes; a size below zero or beyond what this build can address

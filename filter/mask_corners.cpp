@@ -5,6 +5,8 @@
 // A radius below 2 has no step inside the area; the test also keeps R - 2
 // from overflowing for a radius near INT_MIN, which a settings file can hold.
 int LastInsideStep(int radius) { return radius < 2 ? -1 : radius - 2; }
+int TopRowOfStep(int radius, int step) { return radius - 2 - step; }
+int BottomRowOfStep(int radius, int height, int step) { return height - radius + 1 + step; }
 
 // The ellipse has a horizontal semi-axis of R and a vertical one of R - 1; u
 // is its half-width at vertical distance step from the centre. Every value is
@@ -35,20 +37,20 @@ void WriteRow(const FilterPass &pass, int y, unsigned char *pixels) {
     (*pass.writer)(y, 0, pass.width - 1, pixels, -1);
 }
 
-static void PaintPixel(const FilterPass &pass, int x) {
-    unsigned char *pixel = pass.row + 3 * x;
+int LeftRunLast(StepRuns runs, int width) { return runs.left - 2 < width - 1 ? runs.left - 2 : width - 1; }
+int RightRunFirst(StepRuns runs) { return runs.right + 2 > 0 ? runs.right + 2 : 0; }
+
+void PaintBackground(const FilterPass &pass, unsigned char *pixel) {
     pixel[0] = pass.blue;
     pixel[1] = pass.green;
     pixel[2] = pass.red;
 }
 
-// Left run from column left - 2 down to 0, right run from right + 2 up to
-// width - 1, each kept within the row.
+// Left run from its last column down to 0, right run from its first column up
+// to width - 1.
 static void PaintRuns(const FilterPass &pass, StepRuns runs) {
-    int leftEnd = runs.left - 2 < pass.width - 1 ? runs.left - 2 : pass.width - 1;
-    for (int x = leftEnd; x >= 0; x--) PaintPixel(pass, x);
-    int rightStart = runs.right + 2 > 0 ? runs.right + 2 : 0;
-    for (int x = rightStart; x < pass.width; x++) PaintPixel(pass, x);
+    for (int x = LeftRunLast(runs, pass.width); x >= 0; x--) PaintBackground(pass, pass.row + 3 * x);
+    for (int x = RightRunFirst(runs); x < pass.width; x++) PaintBackground(pass, pass.row + 3 * x);
 }
 
 static void MaskRow(const FilterPass &pass, int y, StepRuns runs) {
@@ -61,7 +63,7 @@ static void MaskRow(const FilterPass &pass, int y, StepRuns runs) {
 void MaskCorners(const FilterPass &pass) {
     for (int step = 0; step <= LastInsideStep(pass.radius); step++) {
         StepRuns runs = ComputeStepRuns(pass.radius, pass.width, step);
-        MaskRow(pass, pass.radius - 2 - step, runs);
-        MaskRow(pass, pass.height - pass.radius + 1 + step, runs);
+        MaskRow(pass, TopRowOfStep(pass.radius, step), runs);
+        MaskRow(pass, BottomRowOfStep(pass.radius, pass.height, step), runs);
     }
 }

@@ -121,7 +121,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 HWND GetFocus(void) { return focusWindow; }
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    messages.push_back({window, message, wParam, lParam});
+    messages.push_back({window, message, wParam, lParam, liveBlocks});
     return 0;
 }
 

@@ -19,6 +19,7 @@ struct RecordedMessage {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
+    int liveBlocks;  // blocks still live when the message was sent
 };
 
 // Forgets everything recorded and every fault asked for. Blocks still live

@@ -51,7 +51,11 @@ extern "C" int FILTER_CDECL FilterProc(HWND notify, const ImageArea *area, RowWr
     pass.row = ObtainBlock(BlockBytes(pass.width, 3, 100));
     if (pass.row == nullptr) return 0;
     MaskCorners(pass);
+    // Without its window the smoothing pass fails before touching a row; the
+    // corners stay masked and the run fails, with no notification.
+    int smoothed = g_settings.smooth == 0 || SmoothCorners(pass);
     ReleaseBlock(pass.row);
+    if (!smoothed) return 0;
     SendMessageA(notify, WM_USER, 0, 0);
     return 1;
 }

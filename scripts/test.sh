@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: native unit tests, the same under ASan and UBSan, a
 # short run of every fuzzer, the x86-64 DLL under wine64, and the shipped
-# 32-bit DLL by inspection. Installs what is missing first.
+# 32-bit DLL by inspection and under CPU emulation. Installs what is missing
+# first.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"

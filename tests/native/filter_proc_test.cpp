@@ -115,11 +115,33 @@ TEST_F(FilterProcTest, TheFileColourWinsOverWhatIsInMemory) {
     EXPECT_EQ(memcmp(host.image.Pixel(0, 0), "\x33\x22\x11", 3), 0);
 }
 
-TEST_F(FilterProcTest, ARunWithoutSmoothingObtainsAndReleasesOneBlock) {
-    WriteSettings(SettingsWith(5, 0, 0));
+// The row buffer, and the smoothing window when smoothing is on: both gone
+// by the time the host hears of the run.
+TEST_F(FilterProcTest, ARunObtainsOneBlockAndOneMoreForSmoothing) {
+    for (int smooth : {0, 1}) {
+        ResetPlatformRecords();
+        WriteSettings(SettingsWith(5, smooth, 0));
+        MemoryHost host;
+        host.image = BlankImage(12, 12);
+        ASSERT_EQ(Run(host), 1);
+        EXPECT_EQ(BlocksObtainedCount(), 1 + smooth) << "smooth " << smooth;
+        ASSERT_EQ(RecordedMessages().size(), 1u);
+        EXPECT_EQ(RecordedMessages()[0].liveBlocks, 0) << "smooth " << smooth;
+        EXPECT_EQ(LiveBlockCount(), 0);
+    }
+}
+
+TEST_F(FilterProcTest, WindowFailureLeavesTheCornersMaskedAndSendsNothing) {
+    const ImageCase &c = ImageCases()[1];  // R = 5 on a 12 x 12 pattern
+    WriteSettings(SettingsWith(c.radius, 1, c.background));
     MemoryHost host;
-    host.image = BlankImage(12, 12);
-    ASSERT_EQ(Run(host), 1);
+    host.image = InputImage(c);
+    FailAllocation(2);
+    EXPECT_EQ(Run(host), 0);
+    EXPECT_EQ(FirstDifference(MaskedImage(c), host.image), "");
+    EXPECT_TRUE(host.violations.empty()) << host.violations[0];
+    EXPECT_TRUE(RecordedMessages().empty());
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
     EXPECT_EQ(BlocksObtainedCount(), 1);
     EXPECT_EQ(LiveBlockCount(), 0);
 }

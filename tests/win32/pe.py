@@ -1,4 +1,5 @@
-"""A small reader of PE files: headers, sections, exports and imports.
+"""A small reader of PE files: headers, sections, exports, imports, base
+relocations, resources and dialog templates.
 
 Enough to inspect the plug-in DLL and to map it for execution; it trusts the
 file only as far as the checks below go.
@@ -10,6 +11,12 @@ IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 IMAGE_FILE_DLL = 0x2000
 PE32_MAGIC = 0x10B
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_SCN_MEM_READ = 0x40000000
+IMAGE_SCN_MEM_WRITE = 0x80000000
+IMAGE_DIRECTORY_ENTRY_BASERELOC = 5
+IMAGE_REL_BASED_ABSOLUTE = 0  # padding that ends a block
+IMAGE_REL_BASED_HIGHLOW = 3  # a 32-bit address
 
 
 @dataclass
@@ -122,6 +129,133 @@ class PeFile:
                     result.append(Import(dll, self.cstring(value + 2), None, iat + entry_size * i))
                 i += 1
             rva += 20
+
+    def relocations(self):
+        """[(type, rva)]: every place the loader adjusts when the image is not
+        mapped at its image base, padding entries included."""
+        rva, size = self.directory(IMAGE_DIRECTORY_ENTRY_BASERELOC)
+        result = []
+        end = rva + size
+        while rva < end:
+            page, block_size = struct.unpack("<II", self.read(rva, 8))
+            if block_size < 8 or block_size % 2:
+                raise ValueError(f"relocation block at {rva:#x} has size {block_size}")
+            for i in range((block_size - 8) // 2):
+                entry = self.u16(rva + 8 + 2 * i)
+                result.append((entry >> 12, page + (entry & 0xFFF)))
+            rva += block_size
+        return result
+
+
+    def resources(self):
+        """{(type, name, language): bytes}; type and name are an int or a str."""
+        root, _ = self.directory(2)
+        result = {}
+        if root == 0:
+            return result
+        for type_id, names in self._resource_entries(root, 0):
+            for name, languages in self._resource_entries(root, names):
+                for language, leaf in self._resource_entries(root, languages):
+                    data_rva, size = struct.unpack("<II", self.read(root + leaf, 8))
+                    result[(type_id, name, language)] = self.read(data_rva, size)
+        return result
+
+    def _resource_entries(self, root, offset):
+        """(id or name, offset of what the entry points to) of one resource
+        directory; offsets count from the resource section's start."""
+        named, numbered = struct.unpack("<HH", self.read(root + offset + 12, 4))
+        for i in range(named + numbered):
+            name, target = struct.unpack("<II", self.read(root + offset + 16 + 8 * i, 8))
+            if name & 0x80000000:
+                at = root + (name & 0x7FFFFFFF)
+                length = self.u16(at)
+                name = self.read(at + 2, 2 * length).decode("utf-16-le")
+            yield name, target & 0x7FFFFFFF
+
+
+@dataclass
+class DialogControl:
+    style: int
+    ex_style: int
+    x: int
+    y: int
+    cx: int
+    cy: int
+    id: int
+    class_name: int | str  # an int is an atom of a predefined class
+    text: int | str
+    creation_data: bytes
+
+
+@dataclass
+class DialogTemplate:
+    style: int
+    ex_style: int
+    x: int
+    y: int
+    cx: int
+    cy: int
+    menu: int | str
+    class_name: int | str
+    caption: str
+    point_size: int | None
+    font: str | None
+    controls: list
+    size: int  # bytes the template takes up, its last control included
+
+
+DS_SETFONT = 0x40
+
+
+def dialog_template(data):
+    """Parses a DLGTEMPLATE (the classic form, not DLGTEMPLATEEX)."""
+    at = 0
+
+    def take(fmt):
+        nonlocal at
+        values = struct.unpack_from(fmt, data, at)
+        at += struct.calcsize(fmt)
+        return values
+
+    def string():
+        nonlocal at
+        end = at
+        while data[end:end + 2] != b"\0\0":
+            if end + 2 > len(data):
+                raise ValueError("unterminated string in the dialog template")
+            end += 2
+        text = data[at:end].decode("utf-16-le")
+        at = end + 2
+        return text
+
+    def name_or_ordinal():
+        if data[at:at + 2] == b"\xff\xff":
+            return take("<HH")[1]
+        return string()
+
+    style, ex_style, count, x, y, cx, cy = take("<IIHhhhh")
+    if style & 0xFFFF0000 == 0xFFFF0000:
+        raise ValueError("an extended dialog template")
+    menu = name_or_ordinal()
+    class_name = name_or_ordinal()
+    caption = string()
+    point_size = font = None
+    if style & DS_SETFONT:
+        point_size, = take("<H")
+        font = string()
+    controls = []
+    for _ in range(count):
+        at = (at + 3) & ~3
+        c_style, c_ex_style, c_x, c_y, c_cx, c_cy, c_id = take("<IIhhhhH")
+        c_class = name_or_ordinal()
+        c_text = name_or_ordinal()
+        extra, = take("<H")
+        controls.append(DialogControl(c_style, c_ex_style, c_x, c_y, c_cx, c_cy, c_id, c_class, c_text,
+                                      data[at:at + extra]))
+        at += extra
+    if at > len(data):
+        raise ValueError("the dialog template runs past its resource")
+    return DialogTemplate(style, ex_style, x, y, cx, cy, menu, class_name, caption, point_size, font, controls, at)
 
 
 def parse(data):

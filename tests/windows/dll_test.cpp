@@ -58,7 +58,7 @@ TEST_F(DllTest, ExportsByOrdinalAreTheNamedOnes) {
     static const struct {
         int ordinal;
         const char *name;
-    } exports[] = {{1, "FilterGetTitle"}, {2, "FilterProc"}};
+    } exports[] = {{1, "FilterGetTitle"}, {2, "FilterProc"}, {3, "FilterOption"}};
     for (const auto &e : exports) {
         FARPROC byOrdinal = ExportByOrdinal(Plugin().module, e.ordinal);
         EXPECT_NE(byOrdinal, nullptr) << e.name;

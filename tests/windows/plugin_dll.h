@@ -45,14 +45,17 @@ inline const PluginDll &Plugin() {
     return dll;
 }
 
-// A fresh settings directory under the temporary folder, with the trailing
-// separator the plug-in expects.
+// A fresh, empty settings directory under the temporary folder, with the
+// trailing separator the plug-in expects. Process IDs come round again from
+// one run to the next, so a name already taken is passed over.
 inline std::string MakeSettingsDir() {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
     static int counter = 0;
-    std::string dir = std::string(base) + "roundcorner-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(++counter);
-    CreateDirectoryA(dir.c_str(), nullptr);
+    std::string dir;
+    do {
+        dir = std::string(base) + "roundcorner-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++counter);
+    } while (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     return dir + "\\";
 }

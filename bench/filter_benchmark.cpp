@@ -1,0 +1,119 @@
+// Whole FilterProc runs through an in-memory host, next to their floor: the
+// same host copying the same rows, in the same order, with no filter work in
+// between. The ratio of the two is what the filter itself costs.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin/host_interface.h"
+#include "settings/settings.h"
+
+namespace {
+
+struct BenchImage {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> bgr;
+};
+
+BenchImage *g_image;            // the image the callbacks serve
+std::vector<int> *g_recording;  // when set, rows called, reads as row, writes as ~row
+
+int BenchReader(int row, int, int, unsigned char *pixels, int) {
+    if (g_recording) g_recording->push_back(row);
+    memcpy(pixels, &g_image->bgr[3 * static_cast<size_t>(row) * g_image->width], 3 * g_image->width);
+    return 1;
+}
+
+int BenchWriter(int row, int, int, unsigned char *pixels, int) {
+    if (g_recording) g_recording->push_back(~row);
+    memcpy(&g_image->bgr[3 * static_cast<size_t>(row) * g_image->width], pixels, 3 * g_image->width);
+    return 1;
+}
+
+std::string SettingsDir(int radius, int smooth) {
+    static std::string base;
+    if (base.empty()) {
+        char pattern[] = "/tmp/roundcorner-bench-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) abort();
+        base = pattern;
+    }
+    std::string dir = base + "/r" + std::to_string(radius) + "s" + std::to_string(smooth) + "/";
+    std::string command = "mkdir -p " + dir;
+    if (system(command.c_str()) != 0) abort();
+    FilterSettings settings = {radius, smooth, 0x00202020, {}};
+    FILE *file = fopen((dir + SETTINGS_FILE_NAME).c_str(), "wb");
+    fwrite(&settings, sizeof settings, 1, file);
+    fclose(file);
+    return dir;
+}
+
+BenchImage MakeImage(int width, int height) {
+    BenchImage image;
+    image.width = width;
+    image.height = height;
+    image.bgr.resize(3 * static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < image.bgr.size(); i++) image.bgr[i] = static_cast<unsigned char>(i * 31 + i / 7);
+    return image;
+}
+
+int RunFilter(BenchImage &image, const std::string &dir) {
+    ImageArea area = {image.width, image.height};
+    RowReader reader = BenchReader;
+    RowWriter writer = BenchWriter;
+    g_image = &image;
+    return FilterProc(nullptr, &area, &writer, &reader, dir.c_str());
+}
+
+// Arguments: width, height, radius, smoothing flag.
+void BM_FilterRun(benchmark::State &state) {
+    BenchImage image = MakeImage(state.range(0), state.range(1));
+    std::string dir = SettingsDir(state.range(2), state.range(3));
+    for (auto _ : state)
+        if (RunFilter(image, dir) != 1) state.SkipWithError("FilterProc failed");
+    state.SetBytesProcessed(state.iterations() * 3 * image.width * 2 * state.range(2));
+}
+
+// The same row traffic, replayed: the rows a run reads and writes, copied in
+// and out of one row buffer, as the host would serve them.
+void BM_CopyFloor(benchmark::State &state) {
+    BenchImage image = MakeImage(state.range(0), state.range(1));
+    std::string dir = SettingsDir(state.range(2), state.range(3));
+    std::vector<int> calls;
+    g_recording = &calls;
+    RunFilter(image, dir);
+    g_recording = nullptr;
+    std::vector<unsigned char> row(3 * static_cast<size_t>(image.width) + 100);
+    for (auto _ : state) {
+        for (int call : calls) {
+            if (call >= 0)
+                BenchReader(call, 0, image.width - 1, row.data(), -1);
+            else
+                BenchWriter(~call, 0, image.width - 1, row.data(), -1);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.counters["rows"] = static_cast<double>(calls.size());
+}
+
+void Sizes(benchmark::internal::Benchmark *b) {
+    for (int smooth = 0; smooth <= 1; smooth++) {
+        b->Args({1920, 1080, 20, smooth});
+        b->Args({6000, 4000, 200, smooth});
+        b->Args({20000, 12000, 999, smooth});
+    }
+    b->ArgNames({"w", "h", "r", "smooth"})->Unit(benchmark::kMicrosecond);
+}
+
+BENCHMARK(BM_FilterRun)->Apply(Sizes);
+BENCHMARK(BM_CopyFloor)->Apply(Sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -27,6 +27,7 @@ fi
 max_len_of() {
     case "$1" in
         settings_file_fuzzer) echo 512 ;;
+        image_file_fuzzer) echo 8192 ;;
         *) echo 4096 ;;
     esac
 }

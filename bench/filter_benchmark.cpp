@@ -32,35 +32,37 @@ struct BenchImage {
 };
 
 // One host call of a recorded run: row (reads as row, writes as ~row) and
-// the buffer the plug-in passed.
+// the address of the buffer the plug-in passed (kept as a number: the block
+// is gone once the run is over).
 struct RowCall {
     int call;
-    const unsigned char *pixels;
+    uintptr_t pixels;
 };
 
 BenchImage *g_image;                // the image the callbacks serve
 std::vector<RowCall> *g_recording;  // when set, every call is appended
+bool g_runFailed;                   // a FilterProc run failed: the program's result is 1
+std::string g_settingsBase;         // the settings directories live under it; removed at exit
 
 int BenchReader(int row, int, int, unsigned char *pixels, int) {
-    if (g_recording) g_recording->push_back({row, pixels});
+    if (g_recording) g_recording->push_back({row, reinterpret_cast<uintptr_t>(pixels)});
     memcpy(pixels, &g_image->bgr[3 * static_cast<size_t>(row) * g_image->width], 3 * g_image->width);
     return 1;
 }
 
 int BenchWriter(int row, int, int, unsigned char *pixels, int) {
-    if (g_recording) g_recording->push_back({~row, pixels});
+    if (g_recording) g_recording->push_back({~row, reinterpret_cast<uintptr_t>(pixels)});
     memcpy(&g_image->bgr[3 * static_cast<size_t>(row) * g_image->width], pixels, 3 * g_image->width);
     return 1;
 }
 
 std::string SettingsDir(int radius, int smooth) {
-    static std::string base;
-    if (base.empty()) {
+    if (g_settingsBase.empty()) {
         char pattern[] = "/tmp/roundcorner-bench-XXXXXX";
         if (mkdtemp(pattern) == nullptr) abort();
-        base = pattern;
+        g_settingsBase = pattern;
     }
-    std::string dir = base + "/r" + std::to_string(radius) + "s" + std::to_string(smooth) + "/";
+    std::string dir = g_settingsBase + "/r" + std::to_string(radius) + "s" + std::to_string(smooth) + "/";
     std::string command = "mkdir -p " + dir;
     if (system(command.c_str()) != 0) abort();
     FilterSettings settings = {radius, smooth, 0x00202020, {}};
@@ -91,15 +93,19 @@ int RunFilter(BenchImage &image, const std::string &dir) {
 void BM_FilterRun(benchmark::State &state) {
     BenchImage image = MakeImage(state.range(0), state.range(1));
     std::string dir = SettingsDir(state.range(2), state.range(3));
-    for (auto _ : state)
-        if (RunFilter(image, dir) != 1) state.SkipWithError("FilterProc failed");
+    for (auto _ : state) {
+        if (RunFilter(image, dir) == 1) continue;
+        g_runFailed = true;
+        state.SkipWithError("FilterProc failed");
+        break;
+    }
     state.SetBytesProcessed(state.iterations() * 3 * image.width * 2 * state.range(2));
 }
 
 std::vector<RowCall> RecordRun(BenchImage &image, const std::string &dir) {
     std::vector<RowCall> calls;
     g_recording = &calls;
-    RunFilter(image, dir);
+    if (RunFilter(image, dir) != 1) g_runFailed = true;
     g_recording = nullptr;
     return calls;
 }
@@ -136,12 +142,12 @@ void BM_BareRun(benchmark::State &state) {
     const int radius = state.range(2), smooth = state.range(3);
     std::string dir = SettingsDir(radius, smooth);
     std::vector<RowCall> calls = RecordRun(image, dir);
-    const unsigned char *recordedRow = nullptr, *recordedWindow = nullptr;
+    uintptr_t recordedRow = 0, recordedWindow = 0;
     for (const RowCall &c : calls) {
-        if (c.call < 0 && recordedRow == nullptr) recordedRow = c.pixels;
+        if (c.call < 0 && recordedRow == 0) recordedRow = c.pixels;
     }
     for (const RowCall &c : calls) {
-        if (c.pixels != recordedRow && recordedWindow == nullptr) recordedWindow = c.pixels;
+        if (c.pixels != recordedRow && recordedWindow == 0) recordedWindow = c.pixels;
     }
     const int64_t stride = 3 * (static_cast<int64_t>(image.width) + 2);
     for (auto _ : state) {
@@ -180,4 +186,13 @@ BENCHMARK(BM_LoadSettings)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// As BENCHMARK_MAIN, but a failed run fails the program, so that the test
+// suite's short pass over the smallest size notices a broken benchmark.
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!g_settingsBase.empty() && system(("rm -rf '" + g_settingsBase + "'").c_str()) != 0) return 1;
+    return g_runFailed ? 1 : 0;
+}

@@ -27,9 +27,10 @@ def figure(us):
 
 print("| size | R | smoothing | run µs | floor µs | run / floor | median run / floor | bare run µs | run / bare |")
 print("| --- | --- | --- | --- | --- | --- | --- | --- | --- |")
-for case in times.get("BM_FilterRun", {}):
+runs = times.get("BM_FilterRun", {})
+for case in sorted(runs, key=lambda case: (fields(case)["smooth"], int(fields(case)["w"]))):
     f = fields(case)
-    run = times["BM_FilterRun"][case]
+    run = runs[case]
     floor = times.get("BM_CopyFloor", {}).get(case)
     bare = times.get("BM_BareRun", {}).get(case)
     row = [f"{f['w']}×{f['h']}", f["r"], "on" if f["smooth"] != "0" else "off", figure(min(run))]

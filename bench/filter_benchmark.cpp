@@ -1,6 +1,6 @@
 // Whole FilterProc runs through an in-memory host, next to their floor: the
 // same host copying the same rows, in the same order, with no filter work in
-// between. The ratio of the two is what the filter itself costs.
+// between. The ratio of the two is what a run costs beyond the host's copying.
 //
 // Between the two sits the bare run: what any run must do besides the filter
 // arithmetic (load the settings file, obtain the zero-filled row buffer and

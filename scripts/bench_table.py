@@ -1,7 +1,8 @@
 """Prints the filter benchmark's JSON results (scripts/bench.sh) as a table:
 each whole run beside its copy floor and its bare run, fastest repetition.
+Several result files are pooled, as if their repetitions were one run's.
 
-    /usr/bin/python3 scripts/bench_table.py build/native/bench/latest.json
+    /usr/bin/python3 scripts/bench_table.py build/native/bench/latest.json [more.json ...]
 """
 import json
 import statistics
@@ -9,7 +10,8 @@ import sys
 
 # Times in microseconds by benchmark and case ("w:1920/h:1080/r:20/smooth:0").
 times = {}
-for entry in json.load(open(sys.argv[1]))["benchmarks"]:
+entries = [entry for path in sys.argv[1:] for entry in json.load(open(path))["benchmarks"]]
+for entry in entries:
     if entry.get("run_type") != "iteration" or entry.get("error_occurred"):
         continue
     bench, _, case = entry["run_name"].partition("/")

@@ -42,6 +42,9 @@ void WriteRow(const FilterPass &pass, int y, unsigned char *pixels);
 
 // Sets the pixel at pixel (3 bytes: blue, green, red) to the background colour.
 void PaintBackground(const FilterPass &pass, unsigned char *pixel);
+// Sets count pixels from pixels on to the background colour; none when count
+// is 0 or less.
+void PaintBackgroundRun(const FilterPass &pass, unsigned char *pixels, int count);
 
 // Paints, in the four corners, the pixels outside the quarter ellipses with
 // the background colour.
@@ -64,6 +67,9 @@ int SmoothCorners(const FilterPass &pass);
 // trunc(0.15 * (down + up + left + right) + 0.4 * centre) of the window cell
 // for that column in step's centre row, channel by channel.
 void SmoothPixel(const FilterPass &pass, const unsigned char *window, int step, int column);
+// Sets pixels first to last of pass.row (area columns, inclusive) exactly as
+// SmoothPixel does one by one; nothing when last < first.
+void SmoothRun(const FilterPass &pass, const unsigned char *window, int step, int first, int last);
 
 // Working memory: movable, zero-filled global memory, locked while in use.
 // Sizes are in bytes; a size below zero or beyond what this build can address

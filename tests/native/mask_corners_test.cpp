@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "filter/filter.h"
 
@@ -36,6 +37,21 @@ TEST(ComputeStepRuns, TruncatesTowardZero) {
     StepRuns runs = ComputeStepRuns(6, 6, 5);
     EXPECT_EQ(runs.right + 2, 1);
     EXPECT_EQ(runs.left - 2, 5);  // at u = 0 the left run is columns 0 to R - 1
+}
+
+// Counts around the sizes at which the painted stretch is copied onward: every
+// pixel of the run gets the colour, no byte before or after it changes.
+TEST(PaintBackgroundRun, PaintsExactlyTheRun) {
+    FilterPass pass = {0, 0, 0, nullptr, 0x10, 0x20, 0x30, nullptr, nullptr};
+    for (int count : {-1, 0, 1, 2, 3, 4, 5, 7, 8, 9, 16, 17, 100}) {
+        std::vector<unsigned char> row(3 * 102 + 6, 0xEE);
+        PaintBackgroundRun(pass, row.data() + 3, count);
+        for (size_t i = 0; i < row.size(); i++) {
+            bool inRun = i >= 3 && i < 3 + 3 * static_cast<size_t>(count > 0 ? count : 0);
+            unsigned char want = inRun ? "\x10\x20\x30"[(i - 3) % 3] : 0xEE;
+            ASSERT_EQ(row[i], want) << "count " << count << ", byte " << i;
+        }
+    }
 }
 
 TEST(LastInsideStep, SkipsTheStepOutsideTheArea) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,42 @@ TEST(SmoothPixel, FiveCellsOfOneValueGiveThatValue) {
                     ASSERT_EQ(row[3 * column + ch], v)
                         << "step " << step << ", column " << column << ", channel " << ch;
             }
+}
+
+// SmoothRun against SmoothPixel, pixel by pixel, for runs of every position
+// and length. The windows hold one colour throughout (as deep inside a masked
+// run, where whole stretches agree) with stray bytes at random places, from
+// none to nearly all, so that both agreeing and disagreeing neighbourhoods
+// meet every run end. Pixels outside the run stay as they were.
+TEST(SmoothRun, MatchesSmoothPixelOnEveryRun) {
+    static const struct {
+        int radius, width;
+        unsigned stray;  // out of 256: the chance that a window byte is random
+    } cases[] = {{3, 40, 0}, {3, 40, 4}, {6, 37, 40}, {4, 33, 256}};
+    static const unsigned char colour[3] = {0x10, 0x20, 0x30};
+    for (const auto &c : cases) {
+        const size_t stride = 3 * (static_cast<size_t>(c.width) + 2);
+        std::vector<unsigned char> window(stride * (c.radius + 2) + 100);
+        uint32_t seed = 2024;
+        for (size_t i = 0; i < window.size(); i++) {
+            seed = seed * 1103515245u + 12345u;
+            window[i] = ((seed >> 8) & 0xFF) < c.stray ? static_cast<unsigned char>(seed >> 24) : colour[i % 3];
+        }
+        std::vector<unsigned char> byRun(3 * c.width), byPixel(3 * c.width);
+        FilterPass pass = {c.radius, c.width, c.radius, nullptr, 0, 0, 0, nullptr, nullptr};
+        for (int step = 0; step < c.radius; step++)
+            for (int first = 0; first < c.width; first++)
+                for (int last = first - 1; last < c.width; last++) {
+                    std::fill(byRun.begin(), byRun.end(), 0xEE);
+                    std::fill(byPixel.begin(), byPixel.end(), 0xEE);
+                    pass.row = byRun.data();
+                    SmoothRun(pass, window.data(), step, first, last);
+                    pass.row = byPixel.data();
+                    for (int x = first; x <= last; x++) SmoothPixel(pass, window.data(), step, x);
+                    ASSERT_EQ(byRun, byPixel) << "radius " << c.radius << ", stray " << c.stray << ", step " << step
+                                              << ", columns " << first << " to " << last;
+                }
+    }
 }
 
 // The reference that supplies the expected smoothed pixels agrees with every

@@ -51,6 +51,10 @@ static bool OpenJpeg(ImageDecoder &decoder, ImageInfo *info, std::string *error)
         *error = "CMYK JPEG images are not supported";
         return false;
     }
+    if (header.tooLarge) {
+        *error = "the image is too large to hold in memory";
+        return false;
+    }
     info->width = header.width;
     info->height = header.height;
     info->format = header.format;
@@ -114,7 +118,7 @@ bool OpenImageEncoder(FILE *file, const std::string &name, const ImageInfo &info
     encoder.name = name;
     encoder.kind = info.kind;
     if (info.kind == IMAGE_JPEG) {
-        JpegHeader header = {info.width, info.height, info.format, false};
+        JpegHeader header = {info.width, info.height, info.format, false, false};
         encoder.jpeg = OpenJpegEncoder(file, header, metadata.jpeg, quality, error);
         return encoder.jpeg != nullptr || CannotWrite(encoder, error);
     }

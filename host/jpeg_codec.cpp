@@ -3,6 +3,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "host/memory_budget.h"
+
 // jpeglib.h first: jerror.h lists some codes only after its configuration.
 // clang-format off
 #include <jpeglib.h>
@@ -66,6 +68,20 @@ static const int kCopiedMarkers[] = {
 // carried over) and APP14 (Adobe), whose colour transform flag describes the
 // old coding, not the one written.
 
+// A progressive (or multi-scan) file is decoded into coefficient arrays for
+// the whole image before its first row comes out: 64 two-byte coefficients a
+// block of every component. Sequential files need a few block rows only.
+static size_t CoefficientBytes(const jpeg_decompress_struct &info) {
+    if (!jpeg_has_multiple_scans(const_cast<jpeg_decompress_struct *>(&info))) return 0;
+    size_t bytes = 0;
+    for (int c = 0; c < info.num_components; c++) {
+        const jpeg_component_info &component = info.comp_info[c];
+        bytes += static_cast<size_t>(component.width_in_blocks + component.h_samp_factor) *
+                 (component.height_in_blocks + component.v_samp_factor) * DCTSIZE2 * sizeof(JCOEF);
+    }
+    return bytes;
+}
+
 static bool ReadJpegHeader(JpegDecoder *decoder, FILE *file, JpegHeader *header, std::string *error) {
     jpeg_decompress_struct &info = decoder->info;
     if (setjmp(decoder->error.jump)) {
@@ -78,7 +94,11 @@ static bool ReadJpegHeader(JpegDecoder *decoder, FILE *file, JpegHeader *header,
     for (int marker : kCopiedMarkers) jpeg_save_markers(&info, marker, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     header->cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-    if (header->cmyk) return true;
+    header->tooLarge = CoefficientBytes(info) > ImageMemoryBudget();
+    if (header->cmyk || header->tooLarge) return true;
+    // Past the check above only libjpeg's own working memory remains; it
+    // fails as an error too rather than outgrow the budget.
+    info.mem->max_memory_to_use = static_cast<long>(ImageMemoryBudget());
     info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_start_decompress(&info);
     header->width = static_cast<int>(info.output_width);

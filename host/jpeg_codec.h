@@ -14,6 +14,7 @@ struct JpegHeader {
     int width, height;   // pixels
     PixelFormat format;  // MODEL_RGB or MODEL_GRAY, 8 bits
     bool cmyk;           // a CMYK file, which gives no rows
+    bool tooLarge;       // a progressive file whose coefficients exceed the memory budget
 };
 
 struct JpegMarker {

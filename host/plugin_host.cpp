@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "host/memory_budget.h"
 #include "platform/test_hooks.h"
 #include "plugin/host_interface.h"
 
@@ -20,6 +21,8 @@ bool InitRowBand(RowBand &band, int width, int height, const PixelFormat &format
     band.missedRow = -1;
     size_t rows = static_cast<size_t>(HeldRowCount(band));
     size_t bgrBytes = 3 * static_cast<size_t>(width);
+    // Raw rows plus the plug-in's rows before and after the run.
+    if (rows * (band.rawBytes + 2 * bgrBytes) > ImageMemoryBudget()) return false;
     try {
         band.raw.assign(rows * band.rawBytes, 0);
         band.before.assign(rows * bgrBytes, 0);

@@ -281,6 +281,34 @@ static const BadInput kBadInputs[] = {
          WriteBytes(p, bytes.substr(0, bytes.size() * 2 / 3));
      },
      "damaged JPEG: Premature end of JPEG file"},
+    // Small files that declare an image held whole (interlaced PNG rows come
+    // in passes, progressive JPEG coefficients in scans) far beyond memory.
+    {"interlaced_png_claims_60000_square",
+     [](const std::string &p) {
+         PngImage picture = Picture(40, 30);
+         picture.interlaced = true;
+         WritePng(p, picture);
+         std::string bytes = ReadBytes(p);
+         // IHDR's width and height, then its CRC over type and data.
+         for (size_t at : {16, 20}) bytes.replace(at, 4, std::string("\0\0\xEA\x60", 4));
+         uLong crc = crc32(0, reinterpret_cast<const Bytef *>(bytes.data() + 12), 17);
+         for (int i = 0; i < 4; i++) bytes[29 + i] = static_cast<char>(crc >> (24 - 8 * i) & 0xFF);
+         WriteBytes(p, bytes);
+     },
+     "the image is too large to hold in memory"},
+    {"progressive_jpeg_claims_65500_square",
+     [](const std::string &p) {
+         JpegImage image;
+         image.width = 40;
+         image.height = 30;
+         image.samples.assign(40 * 30 * 3, 90);
+         WriteJpeg(p, image, 90, false, true);
+         std::string bytes = ReadBytes(p);
+         size_t sof = bytes.find("\xFF\xC2");
+         bytes.replace(sof + 5, 4, std::string("\xFF\xDC\xFF\xDC", 4));  // height, width
+         WriteBytes(p, bytes);
+     },
+     "the image is too large to hold in memory"},
     {"radius_larger_than_the_image", [](const std::string &p) { WritePng(p, Picture(30, 20)); },
      "フィルタを適用する範囲が小さすぎます。または、半径が大きすぎます。 (radius 25, image 30 x 20)"},
 };

@@ -18,6 +18,9 @@
 # roundcorners and ImageMagick, no filter in libvips' pngsave by default; the
 # libvips pipeline is also run with filter=all, libpng's adaptive choice.
 #
+# Last, bench/png_settings shows what libpng's encoder settings cost and give
+# on the first size's photo and on docs/sample.png (a drawing).
+#
 # Installs hyperfine, libvips-tools, imagemagick and time when missing (not
 # part of the test suite). Pictures, outputs and results live in
 # build/compare/; the outputs of a size are removed once it is measured, the
@@ -221,3 +224,8 @@ echo "roundcorners $(git rev-parse --short HEAD 2>/dev/null || echo '?'), libpng
     "zlib $(dpkg-query -W -f='${Version}' zlib1g); $(vips --version);" \
     "$(/usr/bin/convert -version | sed -n '1s/^Version: //p' | cut -d' ' -f1-3); $(hyperfine --version)"
 for size in "${sizes[@]}"; do measure_size "$size"; done
+
+# Where roundcorners' time goes: libpng's encoder on the first size's photo
+# and on the sample drawing, with its default settings and faster ones.
+echo "== libpng encoder settings (bench/png_settings)"
+build/native/bench/png_settings --repetitions 3 "$WORK/photo-${sizes[0]}.png" docs/sample.png

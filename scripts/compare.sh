@@ -94,8 +94,8 @@ add_job() {
 # The libvips pipeline: the rounded rectangle drawn by librsvg as a one-band
 # mask (antialiased, or with crisp edges) and a background image of the
 # colour, then ifthenelse picks the photo inside and the colour outside.
-# Mask and background are PNGs of almost one value, a few tens of kB, so that
-# the last command streams all three inputs.
+# Mask and background are PNGs of almost one value (tens to hundreds of kB),
+# so that the last command streams all three inputs.
 vips_prepare() {
     local tag=$1 rendering=""
     [ "$tag" = antialiased ] || rendering=' shape-rendering="crispEdges"'

@@ -12,6 +12,7 @@
 #include "host/image_codec.h"
 #include "host/interrupt_cleanup.h"
 #include "host/plugin_host.h"
+#include "host/row_prefetch.h"
 
 static std::string Quoted(const std::string &path) { return "'" + path + "'"; }
 
@@ -199,7 +200,8 @@ static bool SameImage(const ImageInfo &a, const ImageInfo &b) {
 }
 
 // Pass 2: the held rows come from the band, the rows between them are read
-// again one at a time and carried over unchanged.
+// again (on a second thread, while the rows before them are encoded) and
+// carried over unchanged.
 static bool EncodeStreaming(const RoundJob &job, ImageEncoder &encoder, const ImageInfo &info, const RowBand &band,
                             const PixelFormat &out, std::string *error) {
     ImageDecoder decoder;
@@ -207,15 +209,16 @@ static bool EncodeStreaming(const RoundJob &job, ImageEncoder &encoder, const Im
     if (!OpenImageDecoder(job.input, decoder, &again, error)) return false;
     bool ok = SameImage(info, again);
     if (!ok) *error = "the file changed while it was read";
-    std::vector<unsigned char> raw(band.rawBytes);
     std::vector<unsigned char> row(RawRowBytes(out, band.width));
-    ok = ok && SkipRows(decoder, band.topRows, raw.data(), error);
+    int between = band.bottomStart - band.topRows;
+    RowPrefetch *prefetch = nullptr;
+    if (ok) prefetch = StartRowPrefetch(decoder, band.topRows, between, band.format, out, band.width);
     for (int y = 0; ok && y < band.topRows; y++) ok = EncodeHeldRow(encoder, band, y, out, row, error);
     for (int y = band.topRows; ok && y < band.bottomStart; y++) {
-        ok = DecodeRow(decoder, raw.data(), error);
-        if (ok) ComposeRow(band.format, out, raw.data(), nullptr, nullptr, band.width, row.data());
-        ok = ok && EncodeRow(encoder, row.data(), error);
+        const unsigned char *next = NextPrefetchedRow(prefetch, error);
+        ok = next != nullptr && EncodeRow(encoder, next, error);
     }
+    if (prefetch != nullptr) StopRowPrefetch(prefetch);
     CloseImageDecoder(decoder);
     for (int y = band.bottomStart; ok && y < band.height; y++) ok = EncodeHeldRow(encoder, band, y, out, row, error);
     return ok;

@@ -24,6 +24,7 @@ static const StreamingCase kCases[] = {
     {"png_rgb8_twice_radius", PNG_RGB8, 37, 2 * kRadius},
     {"png_rgb8_shorter", PNG_RGB8, 37, 2 * kRadius - 1},
     {"png_rgb8_just_over_radius", PNG_RGB8, 37, kRadius + 1},
+    {"png_rgb8_tall", PNG_RGB8, 37, 300},  // the rows between pass through the row ring many times
     {"png_gray16_taller", PNG_GRAY16, 20, 33},
     {"png_palette1_taller", PNG_PALETTE1, 19, 30},
     {"jpeg_420_taller", JPEG_420, 37, 41},

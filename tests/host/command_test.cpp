@@ -230,6 +230,15 @@ static std::string GoodPngBytes(void) {
     return bytes;
 }
 
+static JpegImage PatternJpeg(int width, int height) {
+    JpegImage image;
+    image.width = width;
+    image.height = height;
+    image.samples.resize(3 * static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < image.samples.size(); i++) image.samples[i] = static_cast<unsigned char>(i * 7);
+    return image;
+}
+
 static const BadInput kBadInputs[] = {
     {"missing", [](const std::string &) {}, "No such file or directory"},
     {"not_an_image", [](const std::string &p) { WriteBytes(p, "just some text, no picture\n"); },
@@ -271,12 +280,7 @@ static const BadInput kBadInputs[] = {
      "animated PNG images are not supported (only the first frame would be kept)"},
     {"truncated_jpeg",
      [](const std::string &p) {
-         JpegImage image;
-         image.width = 40;
-         image.height = 30;
-         image.samples.assign(40 * 30 * 3, 128);
-         for (size_t i = 0; i < image.samples.size(); i++) image.samples[i] = static_cast<unsigned char>(i * 7);
-         WriteJpeg(p, image, 90, true);
+         WriteJpeg(p, PatternJpeg(40, 30), 90, true);
          std::string bytes = ReadBytes(p);
          WriteBytes(p, bytes.substr(0, bytes.size() * 2 / 3));
      },
@@ -298,11 +302,7 @@ static const BadInput kBadInputs[] = {
      "the image is too large to hold in memory"},
     {"progressive_jpeg_claims_65500_square",
      [](const std::string &p) {
-         JpegImage image;
-         image.width = 40;
-         image.height = 30;
-         image.samples.assign(40 * 30 * 3, 90);
-         WriteJpeg(p, image, 90, false, true);
+         WriteJpeg(p, PatternJpeg(40, 30), 90, false, true);
          std::string bytes = ReadBytes(p);
          size_t sof = bytes.find("\xFF\xC2");
          bytes.replace(sof + 5, 4, std::string("\xFF\xDC\xFF\xDC", 4));  // height, width
